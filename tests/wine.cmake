@@ -1,0 +1,27 @@
+# Starts a persistent wineserver and lets Wine set up its prefix once
+# (ACTION=start), or stops the server (ACTION=stop). A machine that cannot
+# start this loader at all (no 32-bit support in its kernel) is reported,
+# and the cases skip themselves.
+execute_process(COMMAND ${LOADER} --version RESULT_VARIABLE broken OUTPUT_QUIET ERROR_QUIET)
+if(broken)
+  message(STATUS "${LOADER} cannot start on this machine; its cases are skipped")
+  return()
+endif()
+get_filename_component(wine_dir ${LOADER} DIRECTORY)
+if(LOADER MATCHES "64$")
+  set(server ${wine_dir}/wineserver64)
+else()
+  set(server ${wine_dir}/wineserver32)
+endif()
+if(NOT EXISTS ${server})
+  set(server ${wine_dir}/wineserver)
+endif()
+if(ACTION STREQUAL "start")
+  execute_process(COMMAND ${server} -p)
+  execute_process(COMMAND ${LOADER} ${EXE} TIMEOUT 300 RESULT_VARIABLE failed OUTPUT_VARIABLE out)
+  if(failed)
+    message(FATAL_ERROR "Wine's first start of ${EXE} failed: ${failed}")
+  endif()
+else()
+  execute_process(COMMAND ${server} -k)
+endif()
