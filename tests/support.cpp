@@ -178,13 +178,14 @@ RunResult run(const std::string &dir, const std::vector<std::string> &args,
     if (pid == 0)
         child(dir, args, options, out_pipe[1], err_pipe[1]);
     setpgid(pid, pid);
+    fcntl(out_pipe[0], F_SETPIPE_SZ, 1 << 20);  // fewer, larger reads of a long transcript
     close(out_pipe[1]);
     close(err_pipe[1]);
 
     RunResult result;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
-    std::vector<char> chunk(1 << 16);
+    std::vector<char> chunk(1 << 20);
     int open_fds = 2;
     while (open_fds > 0) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
