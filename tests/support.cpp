@@ -7,6 +7,7 @@
 #include <signal.h>
 #include <sys/ioctl.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -16,6 +17,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <memory>
 #include <regex>
 #include <sstream>
 #include <stdexcept>
@@ -104,7 +106,7 @@ const Program &Program::get()
 
 namespace {
 
-[[noreturn]] void child(const std::string &dir, const std::vector<std::string> &args,
+[[noreturn]] void child(const std::string &dir, const std::string &exe, const std::vector<std::string> &args,
                         const RunOptions &options, int out_fd, int err_fd)
 {
     const Program &program = Program::get();
@@ -154,7 +156,7 @@ namespace {
     setpgid(0, 0);
 
     std::vector<std::string> words = program.runner;
-    words.push_back(program.exe);
+    words.push_back(exe);
     words.insert(words.end(), args.begin(), args.end());
     std::vector<char *> argv;
     for (auto &word : words)
@@ -169,6 +171,15 @@ namespace {
 RunResult run(const std::string &dir, const std::vector<std::string> &args,
               const RunOptions &options)
 {
+    // An ordinary user may not reach the build folder, so it runs a copy.
+    std::string exe = Program::get().exe;
+    std::unique_ptr<Scratch> copy;
+    if (options.unprivileged) {
+        copy = std::make_unique<Scratch>();
+        chmod(copy->dir().c_str(), 0755);
+        std::filesystem::copy_file(exe, copy->path("textcopy"));
+        exe = copy->path("textcopy");
+    }
     int out_pipe[2], err_pipe[2];
     if (pipe2(out_pipe, O_CLOEXEC) != 0 || pipe2(err_pipe, O_CLOEXEC) != 0)
         throw std::runtime_error("pipe: " + std::string(std::strerror(errno)));
@@ -176,7 +187,7 @@ RunResult run(const std::string &dir, const std::vector<std::string> &args,
     if (pid < 0)
         throw std::runtime_error("fork: " + std::string(std::strerror(errno)));
     if (pid == 0)
-        child(dir, args, options, out_pipe[1], err_pipe[1]);
+        child(dir, exe, args, options, out_pipe[1], err_pipe[1]);
     setpgid(pid, pid);
     fcntl(out_pipe[0], F_SETPIPE_SZ, 1 << 20);  // fewer, larger reads of a long transcript
     close(out_pipe[1]);
