@@ -197,8 +197,12 @@ RunResult run(const std::string &dir, const std::vector<std::string> &args,
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(options.timeout_seconds);
     pollfd fds[2] = {{out_pipe[0], POLLIN, 0}, {err_pipe[0], POLLIN, 0}};
     std::vector<char> chunk(1 << 20);
-    int open_fds = 2;
-    while (open_fds > 0) {
+    int status = 0;
+    bool exited = false;
+    // Reads until both pipes close, or until the program has exited and its
+    // output is drained: a helper it started (Wine's services) may hold a
+    // pipe open long after.
+    for (int open_fds = 2; open_fds > 0;) {
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
             deadline - std::chrono::steady_clock::now());
         if (left.count() <= 0) {
@@ -206,7 +210,10 @@ RunResult run(const std::string &dir, const std::vector<std::string> &args,
             kill(-pid, SIGKILL);
             break;
         }
-        if (poll(fds, 2, static_cast<int>(left.count())) < 0 && errno != EINTR)
+        int ready = poll(fds, 2, exited ? 0 : static_cast<int>(std::min<long long>(left.count(), 100)));
+        if (ready < 0 && errno != EINTR)
+            break;
+        if (ready == 0 && exited)
             break;
         for (auto &fd : fds) {
             if (fd.fd < 0 || fd.revents == 0)
@@ -222,6 +229,8 @@ RunResult run(const std::string &dir, const std::vector<std::string> &args,
                 (fd.fd == out_pipe[0] ? result.out : result.err).append(chunk.data(), static_cast<size_t>(n));
             }
         }
+        if (!exited && ready == 0)
+            exited = waitpid(pid, &status, WNOHANG) == pid;
     }
     for (auto &fd : fds)
         if (fd.fd >= 0)
@@ -231,8 +240,8 @@ RunResult run(const std::string &dir, const std::vector<std::string> &args,
         static const std::regex refused("==[0-9]+==WARNING: AddressSanitizer failed to allocate 0x[0-9a-f]+ bytes\n");
         result.err = std::regex_replace(result.err, refused, "");
     }
-    int status = 0;
-    waitpid(pid, &status, 0);
+    if (!exited)
+        waitpid(pid, &status, 0);
     if (!result.timed_out && WIFEXITED(status))
         result.status = WEXITSTATUS(status);
     return result;

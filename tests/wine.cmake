@@ -17,8 +17,14 @@ if(NOT EXISTS ${server})
   set(server ${wine_dir}/wineserver)
 endif()
 if(ACTION STREQUAL "start")
-  execute_process(COMMAND ${server} -p)
-  execute_process(COMMAND ${LOADER} ${EXE} TIMEOUT 300 RESULT_VARIABLE failed OUTPUT_VARIABLE out)
+  # The server outlives this script, so it gets none of its pipes, and it
+  # needs its prefix folder to exist before the first program sets it up.
+  file(MAKE_DIRECTORY $ENV{WINEPREFIX})
+  execute_process(COMMAND ${server} -p INPUT_FILE /dev/null OUTPUT_FILE /dev/null ERROR_FILE /dev/null)
+  # Wine's services, started now, live on with the server: they must not
+  # hold a pipe that this script would wait on.
+  execute_process(COMMAND ${LOADER} ${EXE} TIMEOUT 300 RESULT_VARIABLE failed
+                  INPUT_FILE /dev/null OUTPUT_FILE /dev/null ERROR_FILE /dev/null)
   if(failed)
     message(FATAL_ERROR "Wine's first start of ${EXE} failed: ${failed}")
   endif()
