@@ -262,19 +262,23 @@ TEST_P(Table, Case)
     std::string expected;
     switch (c.outcome) {
     case Outcome::copied: {
-        std::string on_disk = mode.write(content);
-        expected = full_transcript(content, content, mode.read(on_disk, source.size()));
+        Copy copy = expected_copy(mode, source);
+        expected = copy.transcript;
         std::string destination;
         ASSERT_TRUE(read_file(scratch.path("dst.txt"), destination));
-        EXPECT_EQ(destination, on_disk);
+        EXPECT_EQ(destination, copy.destination);
         break;
     }
-    case Outcome::source_refused: expected = msg::open_failed + "\n"; break;
-    case Outcome::destination_refused: expected = msg::opened + "\n" + content + "\n" + msg::open_failed + "\n"; break;
-    case Outcome::write_failed: expected = msg::opened + "\n" + content + "\n" + msg::write_failed + "\n"; break;
+    case Outcome::source_refused: expected = mode.print(msg::open_failed + "\n"); break;
+    case Outcome::destination_refused:
+        expected = mode.print(msg::opened + "\n" + content + "\n" + msg::open_failed + "\n");
+        break;
+    case Outcome::write_failed:
+        expected = mode.print(msg::opened + "\n" + content + "\n" + msg::write_failed + "\n");
+        break;
     case Outcome::silent: break;
     }
-    EXPECT_EQ(result.out, mode.print(expected));
+    EXPECT_EQ(result.out, expected);
 
     // Nothing but a copied destination may differ from before the run.
     auto after = snapshot(scratch.dir());

@@ -73,11 +73,16 @@ std::string TextMode::write(const std::string &text) const
 
 std::string TextMode::print(const std::string &text) const { return write(text); }
 
-std::string full_transcript(const std::string &first, const std::string &again,
-                            const std::string &back)
+Copy expected_copy(const TextMode &mode, const std::string &source)
 {
-    return msg::opened + "\n" + first + "\n" + msg::written + "\n" + msg::original + again
-        + "\n\n\n" + msg::fresh + back + "\n" + msg::copied + "\n";
+    // Each read is capped at the source's size; the source is read twice and
+    // the destination read back.
+    std::string content = mode.read(source, source.size());
+    std::string on_disk = mode.write(content);
+    std::string back = mode.read(on_disk, source.size());
+    return {mode.print(msg::opened + "\n" + content + "\n" + msg::written + "\n" + msg::original + content
+                       + "\n\n\n" + msg::fresh + back + "\n" + msg::copied + "\n"),
+            on_disk};
 }
 
 // What the build told the tests about the program; TEXTCOPY_RUNNER in the

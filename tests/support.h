@@ -40,10 +40,13 @@ struct TextMode {
     std::string print(const std::string &text) const;
 };
 
-// The program's transcript of a full run, before standard output's own
-// translation, given what each of its three reads delivered.
-std::string full_transcript(const std::string &first, const std::string &again,
-                            const std::string &back);
+// What a full run over a regular source file must leave: its standard
+// output, and the bytes on disk in the destination.
+struct Copy {
+    std::string transcript;
+    std::string destination;
+};
+Copy expected_copy(const TextMode &mode, const std::string &source);
 
 // The program under test, as the environment names it.
 struct Program {
