@@ -38,9 +38,10 @@ enum class Legs { all, posix, windows, windows32 };
 struct Case {
     const char *name;
     Outcome outcome;
-    // The source's bytes, written to src.txt unless setup makes the source.
+    // The source's bytes, written to source_name unless setup makes the source.
     const char *source = nullptr;
     size_t source_size = 0;
+    const char *source_name = "src.txt";
     std::function<void(Scratch &)> setup = nullptr;
     std::vector<std::string> args = {"src.txt", "dst.txt"};
     RunOptions options = {};
@@ -107,6 +108,14 @@ const std::vector<Case> cases = {
     with_source({.name = "arguments_after_the_second_are_ignored", .outcome = Outcome::copied,
                  .args = {"src.txt", "dst.txt", "third.txt", "--help"}},
                 "content\n"),
+    // Windows programs expand wildcards themselves; POSIX shells do it for
+    // them, so there the pattern would name no file.
+    with_source({.name = "wildcard_naming_one_file_is_expanded", .outcome = Outcome::copied,
+                 .source_name = "input.txt",
+                 .args = {"in*.txt", "dst.txt"},
+                 .legs = Legs::windows,
+                 .why_not_elsewhere = "a POSIX shell expands wildcards before the program starts"},
+                "found by its pattern\n"),
 
     {.name = "no_arguments", .outcome = Outcome::source_refused, .args = {}},
     with_source({.name = "one_argument", .outcome = Outcome::source_refused, .args = {"src.txt"}}, "content\n"),
@@ -240,7 +249,7 @@ TEST_P(Table, Case)
     Scratch scratch;
     std::string source(c.source ? c.source : "", c.source_size);
     if (c.source)
-        scratch.write("src.txt", source);
+        scratch.write(c.source_name, source);
     if (c.setup)
         c.setup(scratch);
     if (HasFatalFailure())
