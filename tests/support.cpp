@@ -100,10 +100,6 @@ const Program &Program::get()
         p.address_bits = TEXTCOPY_ADDRESS_BITS;
         p.sanitized = TEXTCOPY_SANITIZED;
         p.memcheck = !p.runner.empty() && p.runner[0].find("valgrind") != std::string::npos;
-        if (p.mode.windows && !p.runner.empty()) {
-            std::string probe = p.runner[0] + " --version >/dev/null 2>&1";
-            p.startable = std::system(probe.c_str()) == 0;
-        }
         return p;
     }();
     return program;
@@ -129,12 +125,6 @@ namespace {
         dup2(fd, 1);
     } else {
         dup2(out_fd, 1);
-    }
-    if (program.mode.windows) {
-        setenv("WINEPREFIX", TEXTCOPY_WINE_PREFIX, 1);
-        setenv("WINELOADER", program.runner.empty() ? "" : program.runner[0].c_str(), 1);
-        setenv("WINEDEBUG", "-all", 1);
-        setenv("WINEDLLOVERRIDES", "mscoree,mshtml=", 1);
     }
     if (program.sanitized) {
         // A failed allocation is an answer the program handles, not a crash.

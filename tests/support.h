@@ -56,9 +56,6 @@ struct Program {
     int address_bits = 64;
     bool sanitized = false;  // built with AddressSanitizer
     bool memcheck = false;   // run under valgrind
-    // Whether this machine can start the program at all: a kernel without
-    // 32-bit support cannot start 32-bit Wine.
-    bool startable = true;
     static const Program &get();
 };
 
