@@ -3,7 +3,8 @@
 // singly and in runs, with CR LF pairs straddling the buffer sizes where a
 // runtime could split them. Repeatable: TEXTCOPY_SEED chooses the seed, and
 // a failure names it with the content's number.
-#include "support.h"
+#include "model.h"
+#include "runner.h"
 
 #include <gtest/gtest.h>
 
@@ -37,7 +38,8 @@ std::string random_content(std::mt19937_64 &rng)
         case 0: return '\r';
         case 1: return '\n';
         case 2: return '%';
-        case 3: case 4: return letters[below(letters.size())];
+        case 3:
+        case 4: return letters[below(letters.size())];
         default: return static_cast<char>(0x80 + below(0x80));
         }
     };
@@ -84,17 +86,17 @@ TEST_P(Property, RandomContentsFollowTheTextModeModel)
                      + std::to_string(source.size()) + " bytes");
         Scratch scratch;
         scratch.write("src.txt", source);
-        RunResult result = run(scratch.dir(), {"src.txt", "dst.txt"});
-        Copy want = expected_copy(program.mode, source);
+        RunResult result = run(scratch, {"src.txt", "dst.txt"});
+        Expected want = expected(program.mode, source, Outcome::copied);
         std::string destination, after;
         ASSERT_TRUE(read_file(scratch.path("dst.txt"), destination));
         ASSERT_TRUE(read_file(scratch.path("src.txt"), after));
         ASSERT_EQ(result.status, 0);
         ASSERT_EQ(result.err, "");
-        ASSERT_TRUE(result.out == want.transcript) << "standard output differs "
-                                                   << first_difference(result.out, want.transcript);
-        ASSERT_TRUE(destination == want.destination) << "the destination differs "
-                                                     << first_difference(destination, want.destination);
+        ASSERT_TRUE(result.out == want.transcript)
+            << "standard output differs " << first_difference(result.out, want.transcript);
+        ASSERT_TRUE(destination == want.destination)
+            << "the destination differs " << first_difference(destination, want.destination);
         ASSERT_TRUE(after == source) << "the source changed";
     }
 }
