@@ -1,32 +1,74 @@
-"""Turns bench/run's measurements into the table of docs/performance.md.
+"""Turns bench/run's measurements into the table of docs/performance.md and
+the data of its plot.
 
-Only the part between the table markers is rewritten; the reading of the
+The sizes and their order come from bench/run, through memory.tsv. Only the
+part of the page between the table markers is rewritten; the reading of the
 figures around it is kept as written.
 """
+import glob
 import json
 import os
 import platform
+import statistics
 import sys
 
 out, doc, plot = sys.argv[1:4]
 data = open(os.path.join(out, "data-folder")).read().strip()
-names = ["4KiB", "1MiB", "64MiB", "256MiB", "1GiB"]
 
-def medians(name):
-    result = {}
-    for kind in ("direct", "pipeline"):
-        with open(os.path.join(out, f"{kind}-{name}.json")) as f:
-            for r in json.load(f)["results"]:
-                result[r["command"]] = r["median"]
-    return result
-
+sizes = {}  # name -> bytes, in the order measured
 memory = {}
-sizes = {}
 with open(os.path.join(out, "memory.tsv")) as f:
     for line in f:
-        name, size, cmd, kib = line.split()
-        memory[(name, cmd)] = int(kib)
+        name, size, command, kib = line.split()
         sizes[name] = int(size)
+        memory[(name, command)] = int(kib)
+names = list(sizes)
+
+# The median of every run of each command, over all the rounds.
+times = {}
+for name in names:
+    runs = {}
+    for path in glob.glob(os.path.join(out, f"*-{name}-*.json")):
+        with open(path) as f:
+            for result in json.load(f)["results"]:
+                runs.setdefault(result["command"], []).extend(result["times"])
+    times[name] = {command: statistics.median(all_runs) for command, all_runs in runs.items()}
+startup = times[names[0]]["start-up"]
+
+def ms(seconds):
+    return f"{seconds * 1000:.2f}" if seconds < 1 else f"{seconds * 1000:.0f}"
+
+def mib(kib):
+    return f"{kib / 1024:.1f}"
+
+rows = []
+versus_startup = f"{times[names[0]]['textcopy'] / startup:.3f}"
+for name in names:
+    t = times[name]
+    rows.append(
+        f"| {name} | {ms(t['textcopy'])} | {ms(t['huge-page-floor'])} | {ms(t['floor'])} | {ms(t['pipeline'])} "
+        f"| {t['textcopy'] / t['pipeline']:.3f} | {t['textcopy'] / t['huge-page-floor']:.3f} "
+        f"| {versus_startup if name == names[0] else '-'} "
+        f"| {mib(memory[(name, 'textcopy')])} | {mib(sizes[name] / 1024 + 4096)} | {mib(memory[(name, 'pipeline')])} |")
+
+def versus_pipeline(name):
+    return times[name]["textcopy"] / times[name]["pipeline"]
+
+first, largest = names[0], names[-1]
+growth = times[largest]["textcopy"] / times[names[-2]]["textcopy"]
+expected_growth = sizes[largest] / sizes[names[-2]]
+checks = [
+    ("at 256 MiB, at most 1.10 times the pipeline", versus_pipeline("256MiB") <= 1.10,
+     f"{versus_pipeline('256MiB'):.3f}"),
+    ("at 1 MiB, at most 0.25 times the pipeline", versus_pipeline("1MiB") <= 0.25, f"{versus_pipeline('1MiB'):.3f}"),
+    (f"at {first}, at most 1.15 times the start-up floor", times[first]["textcopy"] / startup <= 1.15,
+     f"{times[first]['textcopy'] / startup:.3f}"),
+    ("peak memory at most the source plus 4 MiB, at every size",
+     all(memory[(n, "textcopy")] <= sizes[n] / 1024 + 4096 for n in names),
+     ", ".join(f"{n}: {memory[(n, 'textcopy')] - sizes[n] // 1024} KiB over" for n in names)),
+    (f"time linear in size: {largest} within 0.8 to 1.25 times {expected_growth:.0f} times {names[-2]}",
+     0.8 * expected_growth <= growth <= 1.25 * expected_growth, f"{growth:.2f}"),
+]
 
 def cpu():
     with open("/proc/cpuinfo") as f:
@@ -35,46 +77,20 @@ def cpu():
                 return line.split(":", 1)[1].strip()
     return platform.processor()
 
-def ms(seconds):
-    return f"{seconds * 1000:.2f}" if seconds < 1 else f"{seconds * 1000:.0f}"
-
-rows = []
-times = {}
-for name in names:
-    m = medians(name)
-    times[name] = m
-    size = sizes[name]
-    mib = lambda kib: f"{kib / 1024:.1f}"
-    rows.append(
-        f"| {name} | {ms(m['textcopy'])} | {ms(m['floor'])} | {ms(m['floor+scan'])} | {ms(m['pipeline'])} "
-        f"| {m['textcopy'] / m['floor']:.3f} | {m['textcopy'] / m['floor+scan']:.3f} "
-        f"| {m['textcopy'] / m['pipeline']:.3f} "
-        f"| {mib(memory[(name, 'textcopy')])} | {mib(size / 1024 + 4096)} "
-        f"| {mib(memory[(name, 'floor')])} | {mib(memory[(name, 'pipeline')])} |")
-
-growth = times["1GiB"]["textcopy"] / times["256MiB"]["textcopy"]
-checks = [
-    ("at 256 MiB, at most 1.10 times the floor", times["256MiB"]["textcopy"] / times["256MiB"]["floor"] <= 1.10,
-     f"{times['256MiB']['textcopy'] / times['256MiB']['floor']:.3f}"),
-    ("at 4 KiB, at most half the pipeline", times["4KiB"]["textcopy"] / times["4KiB"]["pipeline"] <= 0.5,
-     f"{times['4KiB']['textcopy'] / times['4KiB']['pipeline']:.3f}"),
-    ("peak memory at most the source plus 4 MiB, at every size",
-     all(memory[(n, "textcopy")] <= sizes[n] / 1024 + 4096 for n in names),
-     ", ".join(f"{n}: {memory[(n, 'textcopy')] - sizes[n] // 1024} KiB over" for n in names)),
-    ("1 GiB within 4 to 5 times 256 MiB", 4 <= growth <= 5, f"{growth:.2f}"),
-]
-
 with open("/proc/meminfo") as f:
     total = int(f.readline().split()[1]) // (1024 * 1024)
+with open("/sys/kernel/mm/transparent_hugepage/enabled") as f:
+    huge_pages = f.read().split("[")[1].split("]")[0]
 table = [
     "<!-- table: written by bench/run -->",
-    f"Measured on {cpu()}, {os.cpu_count()} cores, {total} GiB, Linux {platform.release()}; "
-    f"sources and destination in {data}; standard output to /dev/null. "
-    "Times are hyperfine's medians in milliseconds; peaks are maximum resident sizes in MiB.",
+    f"Measured on {cpu()}, {os.cpu_count()} cores, {total} GiB, Linux {platform.release()}, transparent huge "
+    f"pages in {huge_pages} mode; sources and destination in {data}; standard output to /dev/null. "
+    "Times are hyperfine's medians in milliseconds; peaks are maximum resident sizes in MiB. "
+    f"The start-up floor, {ms(startup)} ms, is the same at every size.",
     "",
-    "| source | textcopy | floor | floor + scan | pipeline | textcopy / floor | textcopy / (floor + scan) "
-    "| textcopy / pipeline | textcopy peak | source + 4 MiB | floor peak | pipeline peak |",
-    "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
+    "| source | textcopy | huge-page floor | floor | pipeline | textcopy / pipeline "
+    "| textcopy / huge-page floor | textcopy / start-up floor | textcopy peak | source + 4 MiB | pipeline peak |",
+    "|---|---:|---:|---:|---:|---:|---:|---:|---:|---:|---:|",
     *rows,
     "",
     "| target | met | measured |",
@@ -83,13 +99,16 @@ table = [
     "<!-- end of table -->",
 ]
 
-text = open(doc).read() if os.path.exists(doc) else "# Performance\n\n<!-- table: written by bench/run -->\n<!-- end of table -->\n"
+text = open(doc).read()
 start = text.index("<!-- table: written by bench/run -->")
 end = text.index("<!-- end of table -->") + len("<!-- end of table -->")
 with open(doc, "w") as f:
     f.write(text[:start] + "\n".join(table) + text[end:])
 
+# The plot takes its series in the order of these columns, each titled by
+# its header.
+series = ["textcopy", "huge-page-floor", "floor", "pipeline"]
 with open(plot, "w") as f:
+    f.write(" ".join(["size", *series, "start-up-floor"]) + "\n")
     for name in names:
-        m = times[name]
-        f.write(f"{sizes[name]} {m['textcopy']} {m['floor']} {m['pipeline']} {m['floor+scan']}\n")
+        f.write(" ".join([str(sizes[name]), *(str(times[name][s]) for s in series), str(startup)]) + "\n")
