@@ -80,8 +80,8 @@ const Program &Program::get()
 
 namespace {
 
-[[noreturn]] void child(const std::string &dir, const std::vector<std::string> &command, const RunOptions &options,
-                        int out_fd, int err_fd)
+[[noreturn]] void child(const Program &program, const std::string &dir, const std::vector<std::string> &command,
+                        const RunOptions &options, int out_fd, int err_fd)
 {
     if (chdir(dir.c_str()) != 0)
         _exit(126);
@@ -104,7 +104,7 @@ namespace {
     case Stdout::captured:
     case Stdout::reader_gone: dup2(out_fd, 1); break;
     }
-    if (Program::get().sanitized) {
+    if (program.sanitized) {
         // A failed allocation is an answer the program handles, not a crash.
         std::string asan = "allocator_may_return_null=1";
         asan += options.leak_check ? ":detect_leaks=1" : ":detect_leaks=0";
@@ -128,9 +128,9 @@ namespace {
 
 }  // namespace
 
-RunResult run(const Scratch &scratch, const std::vector<std::string> &args, const RunOptions &options)
+RunResult run(const Scratch &scratch, const std::vector<std::string> &args, const RunOptions &options,
+              const Program &program)
 {
-    const Program &program = Program::get();
     std::vector<std::string> command;
     for (const std::string &word : options.prefix)
         command.push_back(std::regex_replace(word, std::regex("\\{dir\\}"), scratch.dir()));
@@ -163,7 +163,7 @@ RunResult run(const Scratch &scratch, const std::vector<std::string> &args, cons
     pid_t pid = fork();
     check(pid >= 0, "fork");
     if (pid == 0)
-        child(scratch.dir(), command, resolved, out_pipe[1], err_pipe[1]);
+        child(program, scratch.dir(), command, resolved, out_pipe[1], err_pipe[1]);
     setpgid(pid, pid);
     std::thread beside;
     if (options.meanwhile)

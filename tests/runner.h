@@ -104,7 +104,8 @@ private:
 };
 
 // Runs the program with the arguments in the scratch folder.
-RunResult run(const Scratch &scratch, const std::vector<std::string> &args, const RunOptions &options = {});
+RunResult run(const Scratch &scratch, const std::vector<std::string> &args, const RunOptions &options = {},
+              const Program &program = Program::get());
 
 // The bytes of a file, or nothing and false when it cannot be read.
 bool read_file(const std::string &path, std::string &bytes);
