@@ -5,7 +5,6 @@ The sizes and their order come from bench/run, through memory.tsv. Only the
 part of the page between the table markers is rewritten; the reading of the
 figures around it is kept as written.
 """
-import glob
 import json
 import os
 import platform
@@ -15,24 +14,26 @@ import sys
 out, doc, plot = sys.argv[1:4]
 data = open(os.path.join(out, "data-folder")).read().strip()
 
+# Every timed run: the size's name and bytes, the command, seconds, peak KiB.
 sizes = {}  # name -> bytes, in the order measured
-memory = {}
-with open(os.path.join(out, "memory.tsv")) as f:
+runs = {}  # (name, command) -> [seconds], [KiB]
+with open(os.path.join(out, "times.tsv")) as f:
     for line in f:
-        name, size, command, kib = line.split()
+        name, size, command, seconds, kib = line.split("\t")
         sizes[name] = int(size)
-        memory[(name, command)] = int(kib)
+        seconds_and_kib = runs.setdefault((name, command), ([], []))
+        seconds_and_kib[0].append(float(seconds))
+        seconds_and_kib[1].append(int(kib))
 names = list(sizes)
 
-# The median of every run of each command, over all the rounds.
 times = {}
+memory = {}
+for (name, command), (seconds, kib) in runs.items():
+    times.setdefault(name, {})[command] = statistics.median(seconds)
+    memory[(name, command)] = max(kib)
 for name in names:
-    runs = {}
-    for path in glob.glob(os.path.join(out, f"*-{name}-*.json")):
-        with open(path) as f:
-            for result in json.load(f)["results"]:
-                runs.setdefault(result["command"], []).extend(result["times"])
-    times[name] = {command: statistics.median(all_runs) for command, all_runs in runs.items()}
+    # As hyperfine does, the pipeline is timed less its shell's own start.
+    times[name]["pipeline"] -= times[name]["shell"]
 startup = times[names[0]]["start-up"]
 
 def ms(seconds):
@@ -51,23 +52,29 @@ for name in names:
         f"| {versus_startup if name == names[0] else '-'} "
         f"| {mib(memory[(name, 'textcopy')])} | {mib(sizes[name] / 1024 + 4096)} | {mib(memory[(name, 'pipeline')])} |")
 
-def versus_pipeline(name):
-    return times[name]["textcopy"] / times[name]["pipeline"]
+# Each target is measured for textcopy and, beside it, for the huge-page
+# floor: where the floor misses a target too, the design cannot meet it.
+def ratio(name, command, reference):
+    return times[name][command] / times[name][reference]
 
-first, largest = names[0], names[-1]
-growth = times[largest]["textcopy"] / times[names[-2]]["textcopy"]
-expected_growth = sizes[largest] / sizes[names[-2]]
+def growth(command):
+    return times[names[-1]][command] / times[names[-2]][command]
+
+first = names[0]
+expected_growth = sizes[names[-1]] / sizes[names[-2]]
 checks = [
-    ("at 256 MiB, at most 1.10 times the pipeline", versus_pipeline("256MiB") <= 1.10,
-     f"{versus_pipeline('256MiB'):.3f}"),
-    ("at 1 MiB, at most 0.25 times the pipeline", versus_pipeline("1MiB") <= 0.25, f"{versus_pipeline('1MiB'):.3f}"),
+    ("at 256 MiB, at most 1.10 times the pipeline", ratio("256MiB", "textcopy", "pipeline") <= 1.10,
+     f"{ratio('256MiB', 'textcopy', 'pipeline'):.3f}; huge-page floor {ratio('256MiB', 'huge-page-floor', 'pipeline'):.3f}"),
+    ("at 1 MiB, at most 0.25 times the pipeline", ratio("1MiB", "textcopy", "pipeline") <= 0.25,
+     f"{ratio('1MiB', 'textcopy', 'pipeline'):.3f}; huge-page floor {ratio('1MiB', 'huge-page-floor', 'pipeline'):.3f}"),
     (f"at {first}, at most 1.15 times the start-up floor", times[first]["textcopy"] / startup <= 1.15,
-     f"{times[first]['textcopy'] / startup:.3f}"),
+     f"{times[first]['textcopy'] / startup:.3f}; huge-page floor {times[first]['huge-page-floor'] / startup:.3f}"),
     ("peak memory at most the source plus 4 MiB, at every size",
      all(memory[(n, "textcopy")] <= sizes[n] / 1024 + 4096 for n in names),
      ", ".join(f"{n}: {memory[(n, 'textcopy')] - sizes[n] // 1024} KiB over" for n in names)),
-    (f"time linear in size: {largest} within 0.8 to 1.25 times {expected_growth:.0f} times {names[-2]}",
-     0.8 * expected_growth <= growth <= 1.25 * expected_growth, f"{growth:.2f}"),
+    (f"time linear in size: {names[-1]} within 0.8 to 1.25 times {expected_growth:.0f} times {names[-2]}",
+     0.8 * expected_growth <= growth("textcopy") <= 1.25 * expected_growth,
+     f"{growth('textcopy'):.2f}; huge-page floor {growth('huge-page-floor'):.2f}"),
 ]
 
 def cpu():
@@ -85,8 +92,9 @@ table = [
     "<!-- table: written by bench/run -->",
     f"Measured on {cpu()}, {os.cpu_count()} cores, {total} GiB, Linux {platform.release()}, transparent huge "
     f"pages in {huge_pages} mode; sources and destination in {data}; standard output to /dev/null. "
-    "Times are hyperfine's medians in milliseconds; peaks are maximum resident sizes in MiB. "
     f"The start-up floor, {ms(startup)} ms, is the same at every size.",
+    "Every run times each command once, in an order shuffled afresh; the times are the medians of all runs in "
+    "milliseconds, the peaks the largest resident sizes in MiB.",
     "",
     "| source | textcopy | huge-page floor | floor | pipeline | textcopy / pipeline "
     "| textcopy / huge-page floor | textcopy / start-up floor | textcopy peak | source + 4 MiB | pipeline peak |",
