@@ -178,14 +178,20 @@ int main(int argc, char *argv[])
     size_t capacity = static_cast<size_t>(length);
     puts(opened);
 
-    // Each read ends the content at its first NUL, found once and then used
-    // for every print and write of that content. A read that failed is
-    // reported, never shown or copied as if it were the file.
+    // Every read fills the one buffer, at most to the size measured, and
+    // ends what it delivered with a NUL. A read that failed is reported,
+    // never shown or copied as if it were the file.
+    auto read_from = [&](FILE *file) {
+        size_t got = fread(buffer, 1, capacity, file);
+        buffer[got] = '\0';
+        return ferror(file) == 0;
+    };
+
+    // The content ends at its first NUL, found once per read and then used
+    // for every print and write of that content.
     rewind(source);
-    size_t got = fread(buffer, 1, capacity, source);
-    if (ferror(source))
+    if (!read_from(source))
         return finish(read_failed);
-    buffer[got] = '\0';
     size_t content_length = strlen(buffer);
     fwrite(buffer, 1, content_length, stdout);
     putchar('\n');
@@ -214,19 +220,15 @@ int main(int argc, char *argv[])
     // from the content because printf counts its output in an int.
     rewind(source);
     rewind(destination);
-    got = fread(buffer, 1, capacity, source);
-    if (ferror(source))
+    if (!read_from(source))
         return finish(read_failed);
-    buffer[got] = '\0';
     content_length = strlen(buffer);
     fputs(original_caption, stdout);
     fwrite(buffer, 1, content_length, stdout);
     fputs(after_original, stdout);
 
-    got = fread(buffer, 1, capacity, destination);
-    if (ferror(destination))
+    if (!read_from(destination))
         return finish(read_failed);
-    buffer[got] = '\0';
     content_length = strlen(buffer);
     fputs(new_caption, stdout);
     fwrite(buffer, 1, content_length, stdout);
